@@ -116,7 +116,32 @@ def copy_prefix(template, prefix):
 # ---------------------------------------------------------------------------------------------
 # Debug output
 
-DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugStringA "(.*)"$')
+# Wine shows a long string cut, its quoted part followed by "...".
+DEBUG_LINE = re.compile(r'^([0-9a-f]+):warn:debugstr:OutputDebugStringA "(.*)"(\.\.\.)?$')
+
+
+class CutLine(str):
+    """The start of a debug string that Wine showed cut."""
+
+
+def lines_match(actual, expected):
+    """Whether debug lines as Wine showed them are the EXPECTED lines: equal, or, for a line
+    Wine cut, a long enough start of it."""
+    if len(actual) != len(expected):
+        return False
+    for a, e in zip(actual, expected):
+        if isinstance(a, CutLine):
+            if len(a) < 100 or not e.startswith(a):
+                return False
+        elif a != e:
+            return False
+    return True
+
+
+def assert_lines(case, actual, expected, msg=None):
+    if not lines_match(actual, expected):
+        case.fail("debug lines differ%s\n  shown:    %r\n  expected: %r" % (
+            ": " + msg if msg else "", list(actual), list(expected)))
 ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\", "'": "'"}
 
 
@@ -153,7 +178,10 @@ def parse_debug_output(stderr):
         m = DEBUG_LINE.match(raw)
         if m:
             text = unescape(m.group(2))
-            lines.append((m.group(1), text[:-1] if text.endswith("\n") else text))
+            if m.group(3):
+                lines.append((m.group(1), CutLine(text)))
+            else:
+                lines.append((m.group(1), text[:-1] if text.endswith("\n") else text))
     return lines
 
 

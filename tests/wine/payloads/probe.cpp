@@ -168,8 +168,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Append(&record, "\n");
   Report(record);
 
+  // Read before the grandchild's start changes the environment for it.
+  const DWORD sleep_ms = ReadNumber("PROBE_SLEEP_MS", 0);
   StartGrandchild(module);
-  Sleep(ReadNumber("PROBE_SLEEP_MS", 0));
+  Sleep(sleep_ms);
 
   Text end = {};
   Append(&end, "end\t");
