@@ -1,6 +1,7 @@
 """Staging, running and removing the edition: the probe edition reports what it saw of itself."""
 
 import os
+import re
 import stat
 import subprocess
 import time
@@ -90,48 +91,49 @@ class Staging(unittest.TestCase):
                     directory + "\\", len(directory) + 1, staged))
                 self.assertEqual(self.wine.listing(directory), [])
 
+    def too_long_trace(self, tail):
+        """The lines for a directory too long for the buffer. Windows stores nothing and reports
+        the size it needs, which selects the bare name; Wine 8's GetTempPathA fails instead (0),
+        and the bare name is used as well."""
+        reported = re.fullmatch(r"Actual buffer size is (\d+) compared to max path 250",
+                                tail[1] if len(tail) > 1 else "")
+        self.assertTrue(reported, tail)
+        size = int(reported.group(1))
+        if size == 0:
+            return ["Get temp path returned ", tail[1], "Got the final path with [patch.exe]",
+                    "Preparing to write buffer size of %d" % self.size,
+                    "Starting execution of file [patch.exe]"]
+        self.assertGreater(size, 260, tail)
+        return self.staging_trace("", size, "patch.exe")
+
     def test_temp_dir_length(self):
         cwd = r"C:\stage\cwd"
         self.wine.make_dir(cwd)
-        bare = cwd + r"\patch.exe"
-        for length in (248, 249, 250, 275):
+        refusal = ["Not starting the file, its quoted path does not fit"]
+        cases = [  # the length GetTempPathA reports, where the file is staged, whether it runs
+            (248, "temp", True),  # 257 characters, 259 quoted: the longest that runs there
+            (249, "temp", False),  # written, but its quoted path does not fit: removed unrun
+            (250, "bare", True),
+            (275, "bare", True),  # longer than the buffer
+        ]
+        for length, where, runs in cases:
             with self.subTest(length=length):
                 directory = dir_of_length(r"C:\stage\len%d" % length, length)
                 self.wine.set_temp_dir(directory)
                 run = self.wine.run(self.launcher, ARGUMENTS, cwd=cwd)
                 self.assertEqual(run.returncode, 0, run.describe())
                 tail = self.tail(run)
-                if length == 248:
-                    # 257 characters, 259 quoted: the longest that runs from the directory.
-                    staged = directory + "\\patch.exe"
-                    winetest.assert_lines(self, tail, self.staging_trace(directory + "\\", 248, staged))
-                    self.assert_ran_from(run, staged)
-                elif length == 249:
-                    # Written, but its quoted path does not fit the command line: nothing is
-                    # started, and the file is removed again.
-                    staged = directory + "\\patch.exe"
-                    winetest.assert_lines(self, tail, self.staging_trace(directory + "\\", 249, staged) +
-                                     ["Not starting the file, its quoted path does not fit"])
-                    self.assertEqual(run.records, [])
-                elif length == 250:
-                    winetest.assert_lines(self, tail, self.staging_trace(directory + "\\", 250,
-                                                              "patch.exe"))
-                    self.assert_ran_from(run, bare)
+                staged = directory + "\\patch.exe" if where == "temp" else "patch.exe"
+                if length < 260:
+                    expected = self.staging_trace(directory + "\\", length, staged)
                 else:
-                    # Too long for the buffer. Windows reports the size it needs; Wine 8 fails
-                    # (0) and stores nothing. Both lead to the bare name.
-                    reported = tail[1]
-                    if reported == "Actual buffer size is 0 compared to max path 250":
-                        self.assertEqual(tail, [
-                            "Get temp path returned ", reported,
-                            "Got the final path with [patch.exe]",
-                            "Preparing to write buffer size of %d" % self.size,
-                            "Starting execution of file [patch.exe]"])
-                    else:
-                        size = int(reported.split()[4])
-                        self.assertGreater(size, 260, tail)
-                        self.assertEqual(tail[2:], self.staging_trace("", size, "patch.exe")[2:])
-                    self.assert_ran_from(run, bare)
+                    expected = self.too_long_trace(tail)
+                winetest.assert_lines(self, tail, expected + ([] if runs else refusal),
+                                      run.describe())
+                if runs:
+                    self.assert_ran_from(run, staged if where == "temp" else cwd + "\\patch.exe")
+                else:
+                    self.assertEqual(run.records, [])
                 self.assertEqual(self.wine.listing(directory), [])
                 self.assertEqual(self.wine.listing(cwd), [])
 
