@@ -68,7 +68,7 @@ class Staging(unittest.TestCase):
         self.assertEqual([r["kind"] for r in records], ["start", "end"], run.describe())
         start, end = records
         self.assertEqual(start["edition"], EDITION)
-        self.assertEqual(start["module"].lower(), staged.lower(), run.describe())
+        self.assertEqual(start["module"], staged, run.describe())
         self.assertEqual(start["command_line"], '"%s"' % start["module"], run.describe())
         self.assertEqual(start["hash"], self.hash, "staged bytes differ from the edition")
         self.assertEqual(end["exit_code"], exit_code)

@@ -15,6 +15,10 @@ The run is configured by the environment that tests/wine/CMakeLists.txt sets:
 
     winetest.py --make-template DIR     boot a template prefix
     winetest.py --remove-template DIR   remove it
+
+By hand, after building the test-x86_64 preset: /usr/bin/python3 tests/wine/test_staging.py
+(the defaults use build/test-x86_64 and boot a template under build/test-x86_64/winetest).
+A failing file keeps its prefix and the stderr of every run under its work directory.
 """
 
 import fcntl
